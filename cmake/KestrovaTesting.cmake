@@ -4,9 +4,9 @@
 #                   [ENVIRONMENT VAR=value ...] [TIMEOUT s])
 #   A GoogleTest executable registered with CTest. In a sanitizer build only the tests
 #   marked SANITIZE are created; in the normal build all of them are.
-# kestrova_add_fuzzer(NAME SOURCES ... LIBS ... SECONDS n)
+# kestrova_add_fuzzer(NAME SOURCES ... LIBS ... SECONDS n [SEEDS dir] [ARGS ...])
 #   A libFuzzer target, created only in the sanitizer build, run for a bounded time as
-#   a test labelled "fuzz".
+#   a test labelled "fuzz", starting from the seed inputs in SEEDS.
 
 find_package(GTest REQUIRED)
 
@@ -34,7 +34,7 @@ function(kestrova_add_test name)
 endfunction()
 
 function(kestrova_add_fuzzer name)
-    cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS;ARGS" ${ARGN})
+    cmake_parse_arguments(F "" "SECONDS;SEEDS" "SOURCES;LIBS;ARGS" ${ARGN})
     if(NOT KESTROVA_SANITIZE)
         return()
     endif()
@@ -44,10 +44,15 @@ function(kestrova_add_fuzzer name)
     target_link_libraries(${name} PRIVATE ${F_LIBS})
     set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
     add_test(NAME ${name}
-        COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+        COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0
+            LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp
             $<TARGET_FILE:${name}> -max_total_time=${F_SECONDS} -print_final_stats=1
             -timeout=10 -rss_limit_mb=2048 ${F_ARGS} -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/${name}- ${corpus})
     file(MAKE_DIRECTORY ${corpus})
+    if(F_SEEDS)
+        file(GLOB seeds ${F_SEEDS}/*)
+        file(COPY ${seeds} DESTINATION ${corpus})
+    endif()
     math(EXPR timeout "${F_SECONDS} + 120")
     set_tests_properties(${name} PROPERTIES LABELS "fuzz;sanitize" TIMEOUT ${timeout})
 endfunction()

@@ -1,14 +1,17 @@
 # Sourced by the test and demo scripts: a private X server and a quiet, headless
 # environment for Qt, QtWebEngine and GStreamer. Sets DISPLAY unless one is given.
-# Call kestrova_headless_stop (or let the EXIT trap do it) to end the X server.
-
-kestrova_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# kestrova_headless_stop (run by the EXIT trap) ends the X server and removes the runtime
+# directory.
 
 kestrova_headless_stop() {
     if [ -n "${KESTROVA_XVFB_PID:-}" ]; then
         kill "$KESTROVA_XVFB_PID" 2>/dev/null || true
         wait "$KESTROVA_XVFB_PID" 2>/dev/null || true
         unset KESTROVA_XVFB_PID
+    fi
+    if [ -n "${KESTROVA_RUNTIME_DIR:-}" ]; then
+        rm -rf "$KESTROVA_RUNTIME_DIR"
+        unset KESTROVA_RUNTIME_DIR
     fi
 }
 
@@ -26,16 +29,16 @@ kestrova_headless_start() {
         return 1
     fi
     export DISPLAY=":$n"
-    trap kestrova_headless_stop EXIT
 }
 
 if [ -z "${DISPLAY:-}" ]; then
     kestrova_headless_start
 fi
 
-XDG_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-runtime.XXXXXX")
-chmod 0700 "$XDG_RUNTIME_DIR"
-export XDG_RUNTIME_DIR
+KESTROVA_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-runtime.XXXXXX")
+chmod 0700 "$KESTROVA_RUNTIME_DIR"
+export XDG_RUNTIME_DIR=$KESTROVA_RUNTIME_DIR
+trap kestrova_headless_stop EXIT
 export XDG_CACHE_HOME=${XDG_CACHE_HOME:-$HOME/.cache}
 export DBUS_SESSION_BUS_ADDRESS=disabled:
 export QT_QPA_PLATFORM=xcb
