@@ -1,12 +1,16 @@
-// The one object that owns the running system: builds the long-lived objects, publishes
-// them to QML and loads the main window.
+// The one object that owns the running system: builds the long-lived objects in a fixed
+// order, publishes them to QML, loads the main window and arms the periodic checks.
 #pragma once
 
 #include "kestrovaconfig.h"
+#include "timeline.h"
+#include "viewer.h"
 
 #include <QObject>
 #include <QQmlApplicationEngine>
 #include <QSize>
+
+#include <atomic>
 
 class QQuickWindow;
 
@@ -16,12 +20,28 @@ public:
     explicit KestrovaClient(const KestrovaConfig& config, QObject* parent = nullptr);
 
     QQmlApplicationEngine* engine() { return &m_engine; }
+    Viewer* viewer() { return &m_viewer; }
+    Timeline* timeline() { return &m_timeline; }
     QQuickWindow* appWindow() const { return m_appWindow; }
+
+    // The daily restart is due once the viewer has run for more than 24 hours and the
+    // local time is between 04:00 and 05:59.
+    static bool isDailyRestartDue(qint64 timelineMs, int localHour);
+    // Whole seconds of system uptime from a /proc/uptime style file; -1 (with an ERROR
+    // line) when it cannot be read or parsed.
+    static qint64 readUptime(const QString& path = QStringLiteral("/proc/uptime"));
 
 private:
     void loadApp();
+    void checkDailyRestart();
+    void startResolutionCheckAfterBoot();
+    void compareResolution(const QSize& reported);
 
     QQmlApplicationEngine m_engine;
+    Viewer m_viewer;
+    Timeline m_timeline;
     QQuickWindow* m_appWindow = nullptr;
+    std::atomic<qint64> m_renderedFrames{0};
+    qint64 m_frameCountStart = 0;
     QSize m_windowSize;
 };

@@ -5,13 +5,62 @@ Window {
     id: screen
 
     readonly property string logLabel: "[Main]"
+    property var wizard: null
+
+    function onWizardFinished() {
+        focusItem.forceActiveFocus()
+        if (wizard) {
+            wizard.destroy()
+            wizard = null
+        }
+    }
+
+    function openWizard() {
+        if (wizard)
+            return
+        const component = Qt.createComponent("WifiConfigurationWizard.qml")
+        if (component.status !== Component.Ready) {
+            console.warn(logLabel + " Unable to open the WiFi wizard: " + component.errorString())
+            return
+        }
+        wizard = component.createObject(screen, { z: 10 })
+        wizard.finished.connect(onWizardFinished)
+        wizard.forceActiveFocus()
+    }
+
+    function updateSurfaceRectDimensions() {
+        console.log("Viewer resolution: " + width + "x" + height)
+    }
 
     width: Screen.desktopAvailableWidth
     height: Screen.desktopAvailableHeight
     color: "black"
     visible: true
 
-    // Keep-alive from QML: a QML engine that stops running JavaScript stops the pings.
+    Item {
+        id: focusItem
+        objectName: "focusItem"
+        focus: true
+        Keys.onEscapePressed: screen.openWizard()
+    }
+
+    // Shown when nothing may play.
+    Image {
+        id: idleImage
+        objectName: "idleImage"
+        visible: true
+        z: 5
+        x: 0
+        y: 0
+        width: screen.width
+        height: screen.height
+        sourceSize.width: screen.width
+        sourceSize.height: screen.height
+        source: "qrc:///resources/KestrovaBlack.png"
+    }
+
+    // Keep-alive from QML: a QML engine that stops running JavaScript stops the pings, and
+    // systemd restarts the viewer.
     Timer {
         id: watchdog
         interval: 1000
@@ -19,6 +68,12 @@ Window {
         running: true
         onTriggered: {
             console.debug("Watchdog notified from QML")
+            Viewer.notify()
         }
+    }
+
+    Connections {
+        target: Viewer
+        function onRotationChanged() { screen.updateSurfaceRectDimensions() }
     }
 }
