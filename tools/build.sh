@@ -8,6 +8,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 kind=${1:-normal}
 
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
+# Hits across clones in other folders (CI builds a fresh clone each time).
+export CCACHE_BASEDIR=$root
+export CCACHE_NOHASHDIR=true
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
 
 case "$kind" in
