@@ -26,10 +26,12 @@ constexpr int kResolutionCheckDelay = 30000;
 
 KestrovaClient::KestrovaClient(const KestrovaConfig& config, QObject* parent)
     : QObject(parent)
+    , m_playlist(config.content, m_engine, Decrypter(config.decryptionKey.value_or(QString())))
     , m_viewer(config.content, WatchdogNotifier(config.watchdog.value_or(false)), nullptr)
     , m_timeline(nullptr)
     , m_windowSize(config.windowSize.value_or(QSize(-1, -1)))
 {
+    m_engine.rootContext()->setContextProperty(QStringLiteral("playlist"), &m_playlist);
     m_engine.rootContext()->setContextProperty(QStringLiteral("timeline"), &m_timeline);
     m_engine.rootContext()->setContextProperty(QStringLiteral("Viewer"), &m_viewer);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "kestrovaconfig.h"
+#include "playlist.h"
 #include "timeline.h"
 #include "viewer.h"
 
@@ -20,6 +21,7 @@ public:
     explicit KestrovaClient(const KestrovaConfig& config, QObject* parent = nullptr);
 
     QQmlApplicationEngine* engine() { return &m_engine; }
+    Playlist* playlist() { return &m_playlist; }
     Viewer* viewer() { return &m_viewer; }
     Timeline* timeline() { return &m_timeline; }
     QQuickWindow* appWindow() const { return m_appWindow; }
@@ -38,6 +40,7 @@ private:
     void compareResolution(const QSize& reported);
 
     QQmlApplicationEngine m_engine;
+    Playlist m_playlist;
     Viewer m_viewer;
     Timeline m_timeline;
     QQuickWindow* m_appWindow = nullptr;

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QMetaType>
 #include <QPair>
 #include <QString>
 #include <QStringList>
@@ -55,3 +56,5 @@ private:
     Decrypter m_decrypter;
     QMap<QString, SecretMap> m_secrets;
 };
+
+Q_DECLARE_METATYPE(KestrovaMetadata)

@@ -1,5 +1,6 @@
 import QtQuick 2.12
 import QtQuick.Window 2.12
+import Kestrova 1.0
 
 Window {
     id: screen
@@ -30,6 +31,10 @@ Window {
 
     function updateSurfaceRectDimensions() {
         console.log("Viewer resolution: " + width + "x" + height)
+        if (Viewer.rotation === 90 || Viewer.rotation === 270)
+            Util.setSurfaceRect(height, width)
+        else
+            Util.setSurfaceRect(width, height)
     }
 
     width: Screen.desktopAvailableWidth
@@ -75,5 +80,12 @@ Window {
     Connections {
         target: Viewer
         function onRotationChanged() { screen.updateSurfaceRectDimensions() }
+    }
+
+    Component.onCompleted: {
+        Util.setViewer(Viewer)
+        // Layers read the surface size when they are created, so it has to be there
+        // before the first slide, not only after a rotation change.
+        updateSurfaceRectDimensions()
     }
 }

@@ -12,7 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMetaObject>
+#include <QQmlEngine>
+#include <QTemporaryDir>
 #include <QTimeZone>
 
 #include <sstream>
@@ -49,6 +56,21 @@ std::string text(const SlidePredicate& predicate)
     out << predicate;
     return out.str();
 }
+
+// A content folder whose playlist.json holds just a predicate registry.
+class RegistryContent {
+public:
+    explicit RegistryContent(const QStringList& definitions)
+    {
+        QFile file(m_dir.filePath(QStringLiteral("playlist.json")));
+        file.open(QIODevice::WriteOnly);
+        file.write(QJsonDocument(QJsonObject{{"predicates", QJsonArray::fromStringList(definitions)}}).toJson());
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
 
 QDateTime local(int y, int m, int d, int h, int min, int s = 0, int ms = 0)
 {
@@ -263,12 +285,9 @@ TEST(PredicateDateTime, DefaultIsNowInTheSystemZoneAndInvalidValuesAreHarmless)
 
 TEST(PlaylistPredicates, EvaluationByRegistryIndex)
 {
-    Playlist playlist;
-    std::vector<SlidePredicate> registry;
-    registry.emplace_back(definition(kAlways));
-    registry.emplace_back(definition(kNever));
-    registry.emplace_back(definition(kWednesday));
-    playlist.setPredicates(std::move(registry));
+    RegistryContent content({definition(kAlways), definition(kNever), definition(kWednesday)});
+    QQmlEngine engine;
+    Playlist playlist(content.path(), engine);
     const PredicateDateTime wednesday(local(2026, 12, 9, 10, 0));
     const PredicateDateTime thursday(local(2026, 12, 10, 10, 0));
 
@@ -303,15 +322,14 @@ TEST(PlaylistPredicates, EvaluationByRegistryIndex)
 
 TEST(PlaylistPredicates, VerboseLinesAndTheInvokableForQml)
 {
-    Playlist playlist;
-    std::vector<SlidePredicate> registry;
-    registry.emplace_back(definition(kAlways, "all day"));
-    registry.emplace_back(definition(kNever));
-    playlist.setPredicates(std::move(registry));
+    RegistryContent content({definition(kAlways, "all day"), definition(kNever)});
+    QQmlEngine engine;
+    Playlist playlist(content.path(), engine);
 
     Verbosity verbose(3);
     LogCapture log;
     bool answer = false;
+    // Only what the evaluation itself writes counts.
     ASSERT_TRUE(QMetaObject::invokeMethod(&playlist, "evaluatePredicate", Q_RETURN_ARG(bool, answer),
                                           Q_ARG(QString, QStringLiteral("0"))));
     EXPECT_TRUE(answer);
@@ -356,4 +374,11 @@ TEST(PlaylistPredicates, ValidateChecksEveryIndexAgainstTheRegistry)
         EXPECT_EQ(Playlist::validate(c.registry, c.slides), c.expected);
         EXPECT_EQ(log.summary(), c.log);
     }
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -6,6 +6,7 @@
 #include "watchdognotifier.h"
 
 #include "logcapture.h"
+#include "testfiles.h"
 
 #include <gtest/gtest.h>
 
@@ -32,26 +33,14 @@
 #include <unistd.h>
 
 using testsupport::LogCapture;
+using testsupport::replaceFile;
+using testsupport::writeFile;
 using testsupport::Verbosity;
 
 namespace {
 
 constexpr int kTimeoutMs = 10000;
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(content), content.size());
-}
-
-// The way editors and mv change a file: a new file renamed over the old one.
-void replaceFile(const QString& path, const QByteArray& content)
-{
-    const QString temporary = path + QStringLiteral(".new");
-    writeFile(temporary, content);
-    ASSERT_EQ(std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()), 0);
-}
 
 int countOf(const std::vector<std::string>& lines, const std::string& line)
 {

@@ -1,0 +1,91 @@
+#include "standins.h"
+
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+
+namespace {
+const QStringList kKnownKinds = {
+    QStringLiteral("web"), QStringLiteral("edge-app"), QStringLiteral("video"), QStringLiteral("image"),
+    QStringLiteral("screenshot"), QStringLiteral("audio"), QStringLiteral("animated-image"),
+};
+
+bool hasAsset(const QQuickItem* surface)
+{
+    return surface && surface->property("asset").value<QObject*>() != nullptr;
+}
+} // namespace
+
+SurfaceFactoryStandIn::SurfaceFactoryStandIn(QQmlEngine* engine, const QUrl& surfaceDocument, QObject* parent)
+    : QObject(parent)
+    , m_engine(engine)
+    , m_surfaceDocument(surfaceDocument)
+{
+}
+
+QQuickItem* SurfaceFactoryStandIn::createSurface(const QString& kind, QQuickItem* surfaceParent)
+{
+    if (!kKnownKinds.contains(kind)) {
+        qWarning("Unknown surface type: %s", qPrintable(kind));
+        return nullptr;
+    }
+    QQmlComponent component(m_engine, m_surfaceDocument);
+    auto* item = qobject_cast<QQuickItem*>(component.create());
+    if (!item) {
+        qWarning("Can't create surface: %s", qPrintable(component.errorString()));
+        return nullptr;
+    }
+    item->setProperty("createdForKind", kind);
+    item->setProperty("state", QStringLiteral("LOADING"));
+    item->setParentItem(surfaceParent);
+    item->setParent(surfaceParent);
+    return item;
+}
+
+void SurfaceFactoryStandIn::setSurfaceParentItem(QQuickItem* item, QQuickItem* parent)
+{
+    item->setParentItem(parent);
+}
+
+void SurfaceFactoryStandIn::destroySurface(QQuickItem* surface)
+{
+    connect(surface, SIGNAL(cleanupDone(QQuickItem*)), surface, SLOT(deleteLater()));
+    QMetaObject::invokeMethod(surface, "initiateCleanup");
+}
+
+bool PlaylistStandIn::evaluatePredicate(const QString& predicate) const
+{
+    return m_results.value(predicate, false);
+}
+
+void PlaylistStandIn::setPredicateResult(const QString& predicate, bool playable)
+{
+    m_results.insert(predicate, playable);
+}
+
+void PlaylistStandIn::clearPredicateResults()
+{
+    m_results.clear();
+}
+
+void WebSettingsStandIn::setupWebSettings(QQuickItem* webSurface)
+{
+    m_calls.append(QVariantMap{
+        {QStringLiteral("call"), QStringLiteral("setupWebSettings")},
+        {QStringLiteral("surface"), QVariant::fromValue<QObject*>(webSurface)},
+        {QStringLiteral("assetWasSet"), hasAsset(webSurface)},
+    });
+}
+
+void WebSettingsStandIn::installRequestInterceptor(QQuickItem* webSurface, const QString& url,
+                                                   const QVariantMap& headersQml, bool includeMetadata)
+{
+    m_calls.append(QVariantMap{
+        {QStringLiteral("call"), QStringLiteral("installRequestInterceptor")},
+        {QStringLiteral("surface"), QVariant::fromValue<QObject*>(webSurface)},
+        {QStringLiteral("assetWasSet"), hasAsset(webSurface)},
+        {QStringLiteral("url"), url},
+        {QStringLiteral("headers"), headersQml},
+        {QStringLiteral("includeMetadata"), includeMetadata},
+    });
+}
