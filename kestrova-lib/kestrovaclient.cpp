@@ -3,6 +3,8 @@
 #include "logging.h"
 #include "playerutils.h"
 #include "resolutionchecker.h"
+#include "screenshotprovider.h"
+#include "surfacefactory.h"
 #include "toplevelwindow.h"
 
 #include <QDateTime>
@@ -27,12 +29,18 @@ constexpr int kResolutionCheckDelay = 30000;
 KestrovaClient::KestrovaClient(const KestrovaConfig& config, QObject* parent)
     : QObject(parent)
     , m_playlist(config.content, m_engine, Decrypter(config.decryptionKey.value_or(QString())))
+    , m_screenshotProvider(new ScreenshotProvider)
     , m_viewer(config.content, WatchdogNotifier(config.watchdog.value_or(false)), nullptr)
+    , m_surfaceFactory(new SurfaceFactory(m_engine, this))
     , m_timeline(nullptr)
     , m_windowSize(config.windowSize.value_or(QSize(-1, -1)))
+    , m_playbackControl(m_engine, m_playlist, m_timeline, *m_screenshotProvider, nullptr)
 {
+    m_engine.addImageProvider(QStringLiteral("screenshot"), m_screenshotProvider);
     m_engine.rootContext()->setContextProperty(QStringLiteral("playlist"), &m_playlist);
+    m_engine.rootContext()->setContextProperty(QStringLiteral("surfaceFactory"), m_surfaceFactory);
     m_engine.rootContext()->setContextProperty(QStringLiteral("timeline"), &m_timeline);
+    m_engine.rootContext()->setContextProperty(QStringLiteral("playbackControl"), &m_playbackControl);
     m_engine.rootContext()->setContextProperty(QStringLiteral("Viewer"), &m_viewer);
 
     // "import Kestrova 1.0" resolves to the module file compiled in as Kestrova/qmldir.
@@ -48,6 +56,21 @@ KestrovaClient::KestrovaClient(const KestrovaConfig& config, QObject* parent)
     dailyRestart->start();
 
     startResolutionCheckAfterBoot();
+
+    if (config.stopAfter.value_or(0) > 0)
+        quitAfterPlayedBuilds(*config.stopAfter);
+    m_playbackControl.runStateMachine();
+}
+
+void KestrovaClient::quitAfterPlayedBuilds(int count)
+{
+    // --stop-after n: the nth build has been on screen for its time once it is reported.
+    connect(&m_playbackControl, &PlaybackControl::buildPlayed, this, [this, count] {
+        if (++m_playedBuilds == count) {
+            LOG(INFO) << "Played " << count << " builds. Quitting.";
+            QCoreApplication::quit();
+        }
+    });
 }
 
 void KestrovaClient::loadApp()
@@ -66,6 +89,7 @@ void KestrovaClient::loadApp()
     if (m_windowSize.width() > 0 && m_windowSize.height() > 0)
         m_appWindow->resize(m_windowSize);
     m_appWindow->setCursor(Qt::BlankCursor);
+    m_screenshotProvider->setWindow(m_appWindow);
     LOG(INFO) << "Player resolution: " << m_appWindow->geometry().width() << "x" << m_appWindow->geometry().height();
     TopLevelWindow::setWindow(m_appWindow);
 

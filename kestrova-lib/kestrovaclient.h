@@ -3,6 +3,7 @@
 #pragma once
 
 #include "kestrovaconfig.h"
+#include "playbackcontrol.h"
 #include "playlist.h"
 #include "timeline.h"
 #include "viewer.h"
@@ -14,6 +15,8 @@
 #include <atomic>
 
 class QQuickWindow;
+class ScreenshotProvider;
+class SurfaceFactory;
 
 class KestrovaClient : public QObject {
     Q_OBJECT
@@ -24,6 +27,7 @@ public:
     Playlist* playlist() { return &m_playlist; }
     Viewer* viewer() { return &m_viewer; }
     Timeline* timeline() { return &m_timeline; }
+    PlaybackControl* playbackControl() { return &m_playbackControl; }
     QQuickWindow* appWindow() const { return m_appWindow; }
 
     // The daily restart is due once the viewer has run for more than 24 hours and the
@@ -38,13 +42,18 @@ private:
     void checkDailyRestart();
     void startResolutionCheckAfterBoot();
     void compareResolution(const QSize& reported);
+    void quitAfterPlayedBuilds(int count);
 
     QQmlApplicationEngine m_engine;
     Playlist m_playlist;
+    ScreenshotProvider* m_screenshotProvider; // owned by the engine once registered
     Viewer m_viewer;
+    SurfaceFactory* m_surfaceFactory;
     Timeline m_timeline;
     QQuickWindow* m_appWindow = nullptr;
     std::atomic<qint64> m_renderedFrames{0};
     qint64 m_frameCountStart = 0;
     QSize m_windowSize;
+    PlaybackControl m_playbackControl;
+    int m_playedBuilds = 0;
 };

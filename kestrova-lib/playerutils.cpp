@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -44,7 +45,15 @@ void setThreadRealtimePriority(unsigned long thread, int priority, const QString
 {
     sched_param param{};
     param.sched_priority = priority;
-    const int err = pthread_setschedparam(thread, SCHED_FIFO, &param);
+    int err = 0;
+    if (pthread_equal(thread, pthread_self())) {
+        // Threads and processes this thread starts later (GStreamer's helpers, the web
+        // engine's children) must not inherit real-time priority: one of them busy on the
+        // same CPU would starve this thread.
+        err = sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &param) == 0 ? 0 : errno;
+    } else {
+        err = pthread_setschedparam(thread, SCHED_FIFO, &param);
+    }
     if (err != 0) {
         LOG(WARNING) << "Failed to set realtime priority for" << name << "(" << strerror(err) << ")";
         return;

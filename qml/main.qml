@@ -6,6 +6,8 @@ Window {
     id: screen
 
     readonly property string logLabel: "[Main]"
+    property BuildSurface active: surface0
+    property BuildSurface inactive: surface1
     property var wizard: null
 
     function onWizardFinished() {
@@ -41,6 +43,51 @@ Window {
     height: Screen.desktopAvailableHeight
     color: "black"
     visible: true
+
+    // Called by playback: prepares the next build invisibly, then swaps it in.
+    Item {
+        id: functionsForCpp
+        objectName: "functionsForCpp"
+
+        function prepareInactiveBuild(inactive, active, nextBuild) {
+            active.z = 1
+            inactive.z = -1
+            inactive.opacity = 1
+            inactive.visible = true
+            if (active.build === nextBuild)
+                throw "trying to prepare a build which is being shown"
+            inactive.build = nextBuild
+            console.info(logLabel + " Preparing inactive " + inactive.debugDump())
+            console.info(logLabel + " Active " + active.debugDump())
+            inactive.prepare(active.build)
+        }
+
+        function playNextBuild(inactive, active) {
+            active.z = 1
+            active.opacity = 1
+            active.activate()
+            active.visible = true
+            inactive.z = -1
+            inactive.visible = false
+            Util.assert(logLabel + " " + active.build, "Surface without build cannot be played!")
+            active.play()
+            inactive.deactivate()
+            inactive.build = null
+        }
+    }
+
+    BuildSurface {
+        id: surface0
+        objectName: "surface0"
+        enabled: false
+    }
+
+    BuildSurface {
+        id: surface1
+        objectName: "surface1"
+        visible: false
+        enabled: false
+    }
 
     Item {
         id: focusItem

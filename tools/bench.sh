@@ -8,3 +8,4 @@ for bench in build/tests/nimblesieve/nimblesieve_bench; do
     echo "== $(basename "$bench")"
     "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
 done
+bash tools/bench-playback.sh

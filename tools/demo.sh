@@ -11,6 +11,7 @@ if [ "$(id -u)" = 0 ]; then
     bash tools/setup-debian.sh
 fi
 bash tools/build.sh normal
+bash examples/demo/make-media.sh
 
 headless=0
 [ -z "${DISPLAY:-}" ] && headless=1

@@ -1,6 +1,7 @@
 // The assembled viewer as a user meets it: a full-screen window with the idle image,
 // keep-alive pings, rotation from the content folder, the placement of its GUI and render
 // threads, and the restart when the firmware reports another resolution shortly after boot.
+#include "screen.h"
 #include "viewerprocess.h"
 
 #include <QDir>
@@ -39,16 +40,6 @@ QString readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-// A whole-screen capture of the X display.
-QImage screenshot(const QString& path)
-{
-    QProcess import;
-    import.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
-    if (!import.waitForFinished(30000) || import.exitCode() != 0)
-        return {};
-    return QImage(path);
 }
 
 // Scheduling and placement of one thread, from /proc.
@@ -181,7 +172,7 @@ TEST_F(ClientTest, FullScreenWindowWithTheIdleImage)
     QImage shot;
     for (int attempt = 0; attempt < 20; ++attempt) {
         QThread::msleep(500);
-        shot = screenshot(shots.filePath(QStringLiteral("screen.png")));
+        shot = testsupport::grabScreen(shots.filePath(QStringLiteral("screen.png")));
         if (!shot.isNull() && shot.pixel(0, 0) == qRgb(0, 0, 0) && shot.pixel(1919, 1079) == qRgb(0, 0, 0))
             break;
     }

@@ -116,6 +116,7 @@ Scheduling schedulingOf(pthread_t thread)
     Scheduling s;
     sched_param param{};
     EXPECT_EQ(pthread_getschedparam(thread, &s.policy, &param), 0);
+    s.policy &= ~SCHED_RESET_ON_FORK; // how children are started is checked separately
     s.priority = param.sched_priority;
     return s;
 }
@@ -346,4 +347,29 @@ TEST(GthreadTuning, AnotherGlibThreadIsLeftAlone)
 
     release.set_value();
     g_thread_join(other);
+}
+
+// A thread tuned from inside itself keeps its priority, but what it starts afterwards does
+// not inherit it: a busy helper thread would otherwise starve it on its CPU.
+TEST(ThreadRealtimePriority, ThreadsStartedAfterTuningRunNormally)
+{
+    if (!realtimeAllowed())
+        GTEST_SKIP() << "SCHED_FIFO is not permitted here";
+    Scheduling tuned;
+    Scheduling started;
+    std::thread outer([&] {
+        setThreadRealtimePriority(pthread_self(), 49, QStringLiteral("Tuned"));
+        tuned = schedulingOf(pthread_self());
+        // Asked of the kernel: the C library's cached view of a new thread is its parent's.
+        std::thread inner([&] {
+            sched_param param{};
+            sched_getparam(0, &param);
+            started = Scheduling{sched_getscheduler(0), param.sched_priority};
+        });
+        inner.join();
+        makeNormal(pthread_self());
+    });
+    outer.join();
+    EXPECT_EQ(tuned, kRender);
+    EXPECT_EQ(started, kNormal);
 }

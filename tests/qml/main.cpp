@@ -1,6 +1,8 @@
 // Runs the tst_*.qml files against the resources the viewer is built with (qrc:///qml,
-// qrc:///Kestrova), with a real Viewer and stand-ins for the other context objects.
+// qrc:///Kestrova), with a real Viewer and Timeline and stand-ins for the other context objects.
 #include "standins.h"
+#include "surfacefactory.h"
+#include "timeline.h"
 #include "viewer.h"
 #include "watchdognotifier.h"
 
@@ -29,6 +31,11 @@ public slots:
                                     new SurfaceFactoryStandIn(engine, surfaceDocument, engine));
         context->setContextProperty(QStringLiteral("playlist"), new PlaylistStandIn(engine));
         context->setContextProperty(QStringLiteral("webSettings"), new WebSettingsStandIn(engine));
+        // Its surfaces must be gone before the engine is: tests destroy what they create.
+        context->setContextProperty(QStringLiteral("realSurfaceFactory"), new SurfaceFactory(*engine, engine));
+        context->setContextProperty(QStringLiteral("playbackControl"), new PlaybackControlStandIn(engine));
+        context->setContextProperty(QStringLiteral("testContent"), new TestContent(m_content.path(), engine));
+        context->setContextProperty(QStringLiteral("timeline"), new Timeline(engine));
     }
 
     void cleanupTestCase() { m_viewer.reset(); }

@@ -1,5 +1,8 @@
 #include "standins.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -88,4 +91,29 @@ void WebSettingsStandIn::installRequestInterceptor(QQuickItem* webSurface, const
         {QStringLiteral("headers"), headersQml},
         {QStringLiteral("includeMetadata"), includeMetadata},
     });
+}
+
+TestContent::TestContent(const QString& path, QObject* parent)
+    : QObject(parent)
+    , m_path(path)
+{
+}
+
+bool TestContent::writeFile(const QString& relativePath, const QString& text)
+{
+    QFile file(QDir(m_path).filePath(relativePath));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text.toUtf8()) == text.toUtf8().size();
+}
+
+int TestContent::run(const QString& program, const QStringList& arguments)
+{
+    const QString slides = QDir(m_path).filePath(QStringLiteral("slides"));
+    QDir().mkpath(slides);
+    QProcess process;
+    process.setWorkingDirectory(slides);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
 }

@@ -32,6 +32,35 @@ private:
     QUrl m_surfaceDocument;
 };
 
+// The playback machinery as the screenshot surface hears it; tests emit the signal.
+class PlaybackControlStandIn : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+signals:
+    void screenshotUpdated(int id);
+};
+
+// The viewer's content folder as the tests see it ("testContent"): files written there
+// and media made there at test time with the command-line tools.
+class TestContent : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString path READ path CONSTANT)
+public:
+    TestContent(const QString& path, QObject* parent = nullptr);
+
+    QString path() const { return m_path; }
+    // Relative to the content folder.
+    Q_INVOKABLE bool writeFile(const QString& relativePath, const QString& text);
+    // Runs a program in the content folder's "slides" directory, where assets resolve;
+    // its exit code, -1 when it did not run.
+    Q_INVOKABLE int run(const QString& program, const QStringList& arguments);
+
+private:
+    QString m_path;
+};
+
 // Answers evaluatePredicate from a table the test fills; predicates not in it are false.
 class PlaylistStandIn : public QObject {
     Q_OBJECT

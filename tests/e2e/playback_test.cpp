@@ -1,0 +1,277 @@
+// Playback as a viewer's audience sees it: builds of full-screen coloured images from
+// content folders written by the test, checked on screen and in the log.
+#include "screen.h"
+#include "viewerprocess.h"
+
+#include "predicatecompiler.h"
+#include "predicateparser.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+
+using namespace std::chrono_literals;
+using testsupport::ViewerProcess;
+
+namespace {
+
+constexpr auto startTimeout = 60s;
+const QRgb kRed = 0xFF0000;
+const QRgb kBlue = 0x0000FF;
+const QRgb kBlack = 0x000000;
+
+QString compileDefinition(const QString& expression)
+{
+    predicate::PredicateParser parser(expression);
+    const auto expr = parser.parse();
+    predicate::PredicateCompiler compiler;
+    const auto body = compiler.compile(*expr);
+    return predicate::PredicateCompiler::definition(predicate::PredicateCompiler::container(*body));
+}
+
+struct BuildSpec {
+    QString image;   // file under slides/
+    double duration; // seconds
+};
+
+// A content folder: predicate 0 always holds, 1 never does.
+class Presentation {
+public:
+    Presentation()
+    {
+        QDir(m_dir.path()).mkpath(QStringLiteral("slides"));
+        image(QStringLiteral("red.png"), QStringLiteral("red"));
+        image(QStringLiteral("blue.png"), QStringLiteral("blue"));
+    }
+    QString path() const { return m_dir.path(); }
+
+    void image(const QString& name, const QString& colour)
+    {
+        QProcess::execute(QStringLiteral("convert"), {QStringLiteral("-size"), QStringLiteral("1920x1080"),
+                                                      QStringLiteral("xc:") + colour, slidesPath(name)});
+    }
+    // A slide whose only build never finishes loading: its layer stays loading for good.
+    void endlessSlide(const QString& name)
+    {
+        write(QStringLiteral("slides/") + name + ".qml",
+              "import QtQuick 2.2\nimport Kestrova 1.0\nSlide {\n    builds: [\n"
+              "        Build { duration: 5; layer: Layer {\n"
+              "            function _prepare(previousBuild) { status = kLoading }\n"
+              "            function checkStatus() {}\n"
+              "            PauseAnimation { duration: 5000 } } }\n"
+              "    ]\n}\n");
+    }
+
+    void slide(const QString& name, const QList<BuildSpec>& builds)
+    {
+        QByteArray text = "import QtQuick 2.2\nimport Kestrova 1.0\nSlide {\n    builds: [\n";
+        for (int i = 0; i < builds.size(); ++i) {
+            // A build plays as long as its layers animate: a pause holds it for its duration.
+            text += QStringLiteral("        Build { duration: %1; layer: Layer { asset: Asset { tag: \"%2\"; "
+                                   "kind: \"image\"; name: \"%2\"; source: \"%2\" }\n"
+                                   "            PauseAnimation { duration: %3 } } }%4\n")
+                        .arg(builds[i].duration)
+                        .arg(builds[i].image)
+                        .arg(int(builds[i].duration * 1000))
+                        .arg(i + 1 < builds.size() ? "," : "")
+                        .toUtf8();
+        }
+        text += "    ]\n}\n";
+        write(QStringLiteral("slides/") + name + ".qml", text);
+    }
+
+    void playlist(const QList<QPair<QString, int>>& slides)
+    {
+        QJsonArray list;
+        for (const auto& slide : slides)
+            list.append(QJsonObject{{"name", slide.first}, {"predicates", QJsonArray{slide.second}}});
+        QJsonArray registry{compileDefinition("always"), compileDefinition("never")};
+        for (const QString& expression : m_extraPredicates)
+            registry.append(compileDefinition(expression));
+        write(QStringLiteral("playlist.json"),
+              QJsonDocument(QJsonObject{{"predicates", registry}, {"slides", list}}).toJson());
+    }
+
+    // Adds a registry entry after "always" and "never"; returns its index.
+    int addPredicate(const QString& expression)
+    {
+        m_extraPredicates << expression;
+        return 1 + m_extraPredicates.size();
+    }
+
+private:
+    QString slidesPath(const QString& name) const { return m_dir.filePath(QStringLiteral("slides/") + name); }
+    void write(const QString& relative, const QByteArray& bytes)
+    {
+        const QString target = m_dir.filePath(relative);
+        QFile file(target + ".new");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        ASSERT_TRUE(::rename(QFile::encodeName(target + ".new").constData(), QFile::encodeName(target).constData()) == 0);
+    }
+    QTemporaryDir m_dir;
+    QStringList m_extraPredicates;
+};
+
+class PlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("KESTROVA_VIEWER")) << "the CTest registration sets it";
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "source tools/headless-env.sh before running";
+    }
+
+    bool start(ViewerProcess& viewer, const QStringList& options = {})
+    {
+        return viewer.start(options + QStringList{presentation.path()}, {QStringLiteral("GLOG_logtostderr=1")});
+    }
+
+    // Waits until the middle of the screen shows the colour.
+    bool screenShows(QRgb colour, std::chrono::milliseconds timeout)
+    {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        do {
+            if (testsupport::centreColour(testsupport::grabScreen(shots.filePath(QStringLiteral("s.png")))) == colour)
+                return true;
+            QThread::msleep(200);
+        } while (std::chrono::steady_clock::now() < end);
+        return false;
+    }
+
+    QRgb screenNow() { return testsupport::centreColour(testsupport::grabScreen(shots.filePath(QStringLiteral("s.png")))); }
+
+    Presentation presentation;
+    QTemporaryDir shots;
+};
+
+} // namespace
+
+TEST_F(PlaybackTest, TwoImageBuildsPlayInTurnAndTheFirstIsReported)
+{
+    presentation.slide("red", {{"red.png", 10}});
+    presentation.slide("blue", {{"blue.png", 10}});
+    presentation.playlist({{"red", 0}, {"blue", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer)) << viewer.errorString().toStdString();
+    ASSERT_TRUE(screenShows(kRed, startTimeout)) << viewer.standardError().toStdString();
+    const QString early = viewer.standardError();
+    EXPECT_TRUE(early.contains(QStringLiteral("Time to preload: 0 ms"))) << early.toStdString();
+    EXPECT_FALSE(early.contains(QStringLiteral("Played build:"))) << "the first build reports nothing";
+
+    // The next build is asked for once five seconds or less remain, and swapped in at the end.
+    EXPECT_TRUE(viewer.waitForStandardError(QStringLiteral("Ready to find and preload next build"), 30s));
+    EXPECT_EQ(screenNow(), kRed) << "the first build still plays while the second is prepared";
+    ASSERT_TRUE(screenShows(kBlue, 30s)) << viewer.standardError().toStdString();
+    ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("Play counter: 0"), 10s));
+    const QString log = viewer.standardError();
+    EXPECT_TRUE(log.contains(QStringLiteral("Played build:\nAsset type: Image\nAsset name: red.png\nPlay counter: 0\n")))
+        << log.toStdString();
+}
+
+TEST_F(PlaybackTest, StopAfterExitsOnceTheNthBuildHasPlayed)
+{
+    presentation.slide("red", {{"red.png", 2}, {"blue.png", 2}});
+    presentation.playlist({{"red", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer, {QStringLiteral("--stop-after"), QStringLiteral("3")}));
+    const auto exit = viewer.waitForExit(90s);
+    ASSERT_TRUE(exit.finished) << viewer.standardError().toStdString();
+    EXPECT_FALSE(exit.crashed) << viewer.standardError().toStdString();
+    EXPECT_EQ(exit.code, 0);
+    const QString log = viewer.standardError();
+    EXPECT_TRUE(log.contains(QStringLiteral("Play counter: 2"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Play counter: 3")));
+}
+
+TEST_F(PlaybackTest, BrokenBuildIsSkippedWhileTheCurrentOneKeepsPlaying)
+{
+    presentation.slide("red", {{"red.png", 8}});
+    presentation.slide("broken", {{"missing.png", 8}});
+    presentation.slide("blue", {{"blue.png", 8}});
+    presentation.playlist({{"red", 0}, {"broken", 0}, {"blue", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer));
+    ASSERT_TRUE(screenShows(kRed, startTimeout));
+    ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("Skipping build due to failure to load"), 30s))
+        << viewer.standardError().toStdString();
+    EXPECT_EQ(screenNow(), kRed);
+    EXPECT_TRUE(screenShows(kBlue, 30s)) << viewer.standardError().toStdString();
+    EXPECT_TRUE(viewer.standardError().contains(QStringLiteral("Failed to load image")));
+}
+
+TEST_F(PlaybackTest, NothingPlayableShowsTheIdleImageAndAsksAgainEverySecond)
+{
+    presentation.slide("red", {{"red.png", 5}});
+    presentation.playlist({{"red", 1}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer));
+    ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("No playable builds."), startTimeout));
+    QThread::sleep(4);
+    EXPECT_GE(viewer.standardError().count(QStringLiteral("No playable builds.")), 3);
+    EXPECT_EQ(screenNow(), kBlack);
+}
+
+TEST_F(PlaybackTest, PlaylistRewriteCutsTheCurrentBuild)
+{
+    presentation.slide("red", {{"red.png", 120}});
+    presentation.slide("blue", {{"blue.png", 120}});
+    presentation.playlist({{"red", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer));
+    ASSERT_TRUE(screenShows(kRed, startTimeout));
+    presentation.playlist({{"blue", 0}});
+    EXPECT_TRUE(viewer.waitForStandardError(
+        QStringLiteral("Playlist was updated. Starting playing next build immediately."), 15s))
+        << viewer.standardError().toStdString();
+    EXPECT_TRUE(screenShows(kBlue, 15s));
+}
+
+TEST_F(PlaybackTest, BuildThatNeverGetsReadyIsSkippedAfterAMinute)
+{
+    presentation.endlessSlide("endless");
+    presentation.slide("blue", {{"blue.png", 30}});
+    presentation.playlist({{"endless", 0}, {"blue", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer));
+    ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("Received playable build: "), startTimeout));
+    EXPECT_FALSE(viewer.waitForStandardError(QStringLiteral("Skipping build due to failure to load"), 50s));
+    EXPECT_TRUE(viewer.waitForStandardError(QStringLiteral("Skipping build due to failure to load"), 30s))
+        << viewer.standardError().toStdString();
+    EXPECT_TRUE(screenShows(kBlue, 30s)) << viewer.standardError().toStdString();
+}
+
+TEST_F(PlaybackTest, BuildEndsAtTheCheckAfterItsPredicateTurnsFalse)
+{
+    // A window that closes at a minute boundary at least 15 s away.
+    const QDateTime now = QDateTime::currentDateTime();
+    QDateTime boundary = now.addSecs(60 - now.time().second());
+    boundary.setTime(QTime(boundary.time().hour(), boundary.time().minute()));
+    if (now.msecsTo(boundary) < 15000)
+        boundary = boundary.addSecs(60);
+    const QString window = QStringLiteral("time in %1..%2")
+                               .arg(now.addSecs(-120).toString(QStringLiteral("HH:mm")),
+                                    boundary.toString(QStringLiteral("HH:mm")));
+    const int untilBoundary = presentation.addPredicate(window);
+    presentation.slide("red", {{"red.png", 180}});
+    presentation.slide("blue", {{"blue.png", 180}});
+    presentation.playlist({{"red", untilBoundary}, {"blue", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer));
+    ASSERT_TRUE(screenShows(kRed, startTimeout)) << viewer.standardError().toStdString();
+    QThread::msleep(quint64(std::max<qint64>(0, QDateTime::currentDateTime().msecsTo(boundary) - 3000)));
+    EXPECT_EQ(screenNow(), kRed) << "still within its window";
+    EXPECT_TRUE(screenShows(kBlue, 15s)) << viewer.standardError().toStdString();
+    EXPECT_TRUE(viewer.standardError().contains(QStringLiteral("Played build:\nAsset type: Image\nAsset name: red.png\n")));
+}
