@@ -1,5 +1,6 @@
 // The playback handles on real QML objects: builds, layers and assets of the Kestrova
 // module and the viewer's BuildSurface.qml, created by a real engine from small documents.
+#include "guitestmain.h"
 #include "build.h"
 #include "timeline.h"
 
@@ -364,14 +365,7 @@ TEST_F(HandlesTest, IdleImageVisibility)
 
 int main(int argc, char** argv)
 {
-    google::InitGoogleLogging(argv[0]);
-    FLAGS_logtostderr = true;
-    ::testing::InitGoogleTest(&argc, argv);
-    // Layers are items, so the documents need a GUI application, never a screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    return testsupport::runGuiTests(argc, argv);
 }
 
 #include "build_test.moc"

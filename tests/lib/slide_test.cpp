@@ -1,5 +1,6 @@
 // Slide documents from a fixture content folder, compiled by a real QML engine, and the
 // native handle that hands out their builds.
+#include "guitestmain.h"
 #include "slide.h"
 #include "slidecompiler.h"
 
@@ -327,15 +328,7 @@ TEST_F(SlideTest, ItemIsDeletedThroughTheEventLoop)
 
 int main(int argc, char** argv)
 {
-    google::InitGoogleLogging(argv[0]);
-    FLAGS_logtostderr = true;
-    ::testing::InitGoogleTest(&argc, argv);
-    // Slide documents need a GUI application (the module's layers are items), never a screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    Slide::registerMetaType();
-    return RUN_ALL_TESTS();
+    return testsupport::runGuiTests(argc, argv, [] { Slide::registerMetaType(); });
 }
 
 #include "slide_test.moc"

@@ -1,6 +1,7 @@
 // The surface factory on a real engine with the compiled-in surface documents: which
 // document serves which asset kind, and the life of a surface from creation to the
 // delayed deletion, as the log tells it.
+#include "guitestmain.h"
 #include "surfacefactory.h"
 #include "viewer.h"
 #include "watchdognotifier.h"
@@ -322,14 +323,8 @@ TEST_F(SurfaceFactoryTest, SurfacesEndWithTheFactory)
 
 int main(int argc, char** argv)
 {
-    google::InitGoogleLogging(argv[0]);
-    FLAGS_logtostderr = true;
-    ::testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_GSTREAMER_PLAYBIN_AUDIOSINK", "fakeaudiosink");
-    QGuiApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    return testsupport::runGuiTests(argc, argv);
 }
 
 #include "surfacefactory_test.moc"
