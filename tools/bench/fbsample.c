@@ -17,7 +17,8 @@
  *                     stopping, end it with SIGTERM (SIGKILL after 10 s)
  *
  * Stops on SIGTERM/SIGINT too. On stopping it prints one summary line on standard error:
- *   "fbsample: samples N seconds S rate HZ max-interval-us U [reached-ms T]"
+ *   "fbsample: samples N seconds S rate HZ max-interval-us U long-pauses L [reached-ms T]"
+ * where L counts pauses between samples over 8 ms, long enough to hide half a frame at 60 Hz.
  * The points are the centre and the centres of the four quarters of the screen, so a frame
  * copied half way (old colour at the top, new at the bottom) shows as disagreeing points.
  */
@@ -171,6 +172,7 @@ int main(int argc, char** argv)
     memset(last, 0xff, sizeof last);
     uint64_t samples = 0;
     int64_t previous = start, maxInterval = 0, reached = -1;
+    uint64_t longPauses = 0;
     const struct timespec pause = {0, intervalUs * 1000};
     while (!stopRequested) {
         uint32_t now[NPOINTS];
@@ -184,6 +186,8 @@ int main(int argc, char** argv)
         ++samples;
         if (t - previous > maxInterval)
             maxInterval = t - previous;
+        if (t - previous > 8000000)
+            ++longPauses;
         previous = t;
         if (memcmp(now, last, sizeof now)) {
             fprintf(out, "%lld %llu", (long long)t, (unsigned long long)(samples - 1));
@@ -218,8 +222,9 @@ int main(int argc, char** argv)
         }
     }
     const double seconds = (end - start) / 1e9;
-    fprintf(stderr, "fbsample: samples %llu seconds %.3f rate %.0f max-interval-us %lld", (unsigned long long)samples,
-            seconds, seconds > 0 ? samples / seconds : 0.0, (long long)(maxInterval / 1000));
+    fprintf(stderr, "fbsample: samples %llu seconds %.3f rate %.0f max-interval-us %lld long-pauses %llu",
+            (unsigned long long)samples, seconds, seconds > 0 ? samples / seconds : 0.0, (long long)(maxInterval / 1000),
+            (unsigned long long)longPauses);
     if (reached >= 0)
         fprintf(stderr, " reached-ms %.1f", reached / 1e6);
     fputc('\n', stderr);
