@@ -176,6 +176,9 @@ StartPlayingNextBuildWhenReadyState::StartPlayingNextBuildWhenReadyState(Playbac
     : PlaybackControlState(control, QStringLiteral("START_PLAYING_NEXT_BUILD_WHEN_READY"))
 {
     setUpSingleShot(playTimer, this, [this] { playNextBuild(); });
+    // A coarse timer may fire up to 5 % early; the re-armed wait of at least 100 ms would
+    // then keep the build on screen that much too long.
+    playTimer.setTimerType(Qt::PreciseTimer);
 }
 
 void StartPlayingNextBuildWhenReadyState::entered()

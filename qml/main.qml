@@ -31,12 +31,13 @@ Window {
         wizard.forceActiveFocus()
     }
 
+    // Layers always cover the window. A rotated display is handled by the surfaces:
+    // each turns about its centre and gives its content the swapped size, so the
+    // turned content fills the layer. Swapping the layer as well would turn a portrait
+    // layer into a landscape window and cut the build off.
     function updateSurfaceRectDimensions() {
         console.log("Viewer resolution: " + width + "x" + height)
-        if (Viewer.rotation === 90 || Viewer.rotation === 270)
-            Util.setSurfaceRect(height, width)
-        else
-            Util.setSurfaceRect(width, height)
+        Util.setSurfaceRect(width, height)
     }
 
     width: Screen.desktopAvailableWidth

@@ -180,6 +180,40 @@ TEST_F(PlaybackTest, TwoImageBuildsPlayInTurnAndTheFirstIsReported)
         << log.toStdString();
 }
 
+// A screen mounted upright: a portrait picture, red above blue, turned a quarter turn
+// clockwise fills the landscape window, its top on the right.
+TEST_F(PlaybackTest, RotatedScreenTurnsTheBuildToFillTheWindow)
+{
+    QProcess::execute(QStringLiteral("convert"),
+                      {QStringLiteral("-size"), QStringLiteral("1080x960"), QStringLiteral("xc:red"),
+                       QStringLiteral("xc:blue"), QStringLiteral("-append"),
+                       QDir(presentation.path()).filePath(QStringLiteral("slides/portrait.png"))});
+    presentation.slide("portrait", {{"portrait.png", 30}});
+    presentation.playlist({{"portrait", 0}});
+    QFile rotation(QDir(presentation.path()).filePath(QStringLiteral(".rotation")));
+    ASSERT_TRUE(rotation.open(QIODevice::WriteOnly));
+    rotation.write("1\n");
+    rotation.close();
+
+    ViewerProcess viewer;
+    ASSERT_TRUE(start(viewer)) << viewer.errorString().toStdString();
+    QImage shot;
+    const auto end = std::chrono::steady_clock::now() + startTimeout;
+    do {
+        QThread::msleep(200);
+        shot = testsupport::grabScreen(shots.filePath(QStringLiteral("s.png")));
+    } while ((shot.isNull() || (shot.pixel(1440, 540) & 0xFFFFFF) != kRed) && std::chrono::steady_clock::now() < end);
+    ASSERT_FALSE(shot.isNull());
+    const auto at = [&](int x, int y) { return shot.pixel(x, y) & 0xFFFFFF; };
+    EXPECT_EQ(at(1440, 540), kRed) << viewer.standardError().toStdString();
+    EXPECT_EQ(at(480, 540), kBlue);
+    // Nothing cut off and no black border: the turned picture reaches every corner.
+    EXPECT_EQ(at(4, 4), kBlue);
+    EXPECT_EQ(at(4, 1075), kBlue);
+    EXPECT_EQ(at(1915, 4), kRed);
+    EXPECT_EQ(at(1915, 1075), kRed);
+}
+
 TEST_F(PlaybackTest, StopAfterExitsOnceTheNthBuildHasPlayed)
 {
     presentation.slide("red", {{"red.png", 2}, {"blue.png", 2}});

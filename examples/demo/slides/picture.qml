@@ -40,6 +40,9 @@ Slide {
 
                             Text {
                                 anchors.centerIn: parent
+                                width: parent.width - 80
+                                horizontalAlignment: Text.AlignHCenter
+                                wrapMode: Text.WordWrap
                                 text: "Same picture, second build: its surface was taken over, not reloaded"
                                 color: "white"
                                 font.family: "DejaVu Sans"

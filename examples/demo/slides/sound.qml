@@ -26,6 +26,9 @@ Slide {
                         Text {
                             anchors.horizontalCenter: parent.horizontalCenter
                             y: parent.height * 0.12
+                            width: parent.width - 80
+                            horizontalAlignment: Text.AlignHCenter
+                            wrapMode: Text.WordWrap
                             text: "Kestrova demo — audio"
                             color: "white"
                             font.family: "DejaVu Sans"
@@ -35,6 +38,9 @@ Slide {
                         Text {
                             anchors.horizontalCenter: parent.horizontalCenter
                             y: parent.height * 0.78
+                            width: parent.width - 80
+                            horizontalAlignment: Text.AlignHCenter
+                            wrapMode: Text.WordWrap
                             text: "a six-second tone (Ogg Vorbis) made with GStreamer"
                             color: "#98a1c3"
                             font.family: "DejaVu Sans"
