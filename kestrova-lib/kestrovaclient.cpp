@@ -1,6 +1,7 @@
 #include "kestrovaclient.h"
 
 #include "logging.h"
+#include "player.h"
 #include "playerutils.h"
 #include "resolutionchecker.h"
 #include "screenshotprovider.h"
@@ -47,6 +48,8 @@ KestrovaClient::KestrovaClient(const KestrovaConfig& config, QObject* parent)
     m_engine.addImportPath(QStringLiteral("qrc:///"));
     qmlRegisterUncreatableType<Timeline>("com.kestrova.timeline", 1, 0, "Timeline",
                                          QStringLiteral("Unable to instantiate timeline"));
+    registerGstreamerQmlComponent();
+    qmlRegisterType<Player>("com.kestrova.player", 1, 0, "Player");
 
     loadApp();
 

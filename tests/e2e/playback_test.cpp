@@ -43,6 +43,7 @@ QString compileDefinition(const QString& expression)
 struct BuildSpec {
     QString image;   // file under slides/
     double duration; // seconds
+    QString kind = QStringLiteral("image");
 };
 
 // A content folder: predicate 0 always holds, 1 never does.
@@ -61,6 +62,18 @@ public:
         QProcess::execute(QStringLiteral("convert"), {QStringLiteral("-size"), QStringLiteral("1920x1080"),
                                                       QStringLiteral("xc:") + colour, slidesPath(name)});
     }
+    // A moving ball on a flat background, 30 frames a second, H.264 in MP4.
+    void video(const QString& name, int seconds)
+    {
+        QProcess::execute(QStringLiteral("sh"),
+                          {QStringLiteral("-c"),
+                           QStringLiteral("gst-launch-1.0 -q videotestsrc num-buffers=%1 pattern=ball "
+                                          "background-color=0xff2060a0 ! "
+                                          "video/x-raw,width=640,height=360,framerate=30/1,format=I420 ! "
+                                          "x264enc speed-preset=ultrafast ! mp4mux ! filesink location='%2'")
+                               .arg(seconds * 30)
+                               .arg(slidesPath(name))});
+    }
     // A slide whose only build never finishes loading: its layer stays loading for good.
     void endlessSlide(const QString& name)
     {
@@ -78,13 +91,18 @@ public:
         QByteArray text = "import QtQuick 2.2\nimport Kestrova 1.0\nSlide {\n    builds: [\n";
         for (int i = 0; i < builds.size(); ++i) {
             // A build plays as long as its layers animate: a pause holds it for its duration.
-            text += QStringLiteral("        Build { duration: %1; layer: Layer { asset: Asset { tag: \"%2\"; "
-                                   "kind: \"image\"; name: \"%2\"; source: \"%2\" }\n"
-                                   "            PauseAnimation { duration: %3 } } }%4\n")
+            // A video is started by its build.
+            const bool video = builds[i].kind == QLatin1String("video");
+            text += QStringLiteral("        Build { duration: %1; layer: Layer { id: layer%5; asset: Asset { "
+                                   "tag: \"%2\"; kind: \"%6\"; name: \"%2\"; source: \"%2\" }\n"
+                                   "            SequentialAnimation { %7PauseAnimation { duration: %3 } } } }%4\n")
                         .arg(builds[i].duration)
                         .arg(builds[i].image)
                         .arg(int(builds[i].duration * 1000))
                         .arg(i + 1 < builds.size() ? "," : "")
+                        .arg(i)
+                        .arg(builds[i].kind)
+                        .arg(video ? QStringLiteral("ScriptAction { script: layer%1.playMedia() } ").arg(i) : QString())
                         .toUtf8();
         }
         text += "    ]\n}\n";
@@ -133,10 +151,13 @@ protected:
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "source tools/headless-env.sh before running";
     }
 
-    bool start(ViewerProcess& viewer, const QStringList& options = {})
+    bool start(ViewerProcess& viewer, const QStringList& options = {}, const QStringList& environment = {})
     {
-        return viewer.start(options + QStringList{presentation.path()}, {QStringLiteral("GLOG_logtostderr=1")});
+        return viewer.start(options + QStringList{presentation.path()},
+                            QStringList{QStringLiteral("GLOG_logtostderr=1")} + environment);
     }
+    // With QML's console.log and the player's steps in the log.
+    bool startVerbose(ViewerProcess& viewer) { return start(viewer, {}, {QStringLiteral("GLOG_v=1")}); }
 
     // Waits until the middle of the screen shows the colour.
     bool screenShows(QRgb colour, std::chrono::milliseconds timeout)
@@ -229,20 +250,37 @@ TEST_F(PlaybackTest, StopAfterExitsOnceTheNthBuildHasPlayed)
     EXPECT_FALSE(log.contains(QStringLiteral("Play counter: 3")));
 }
 
+// A picture that is not there, a video that is no video: the build is skipped while the
+// one before keeps playing.
 TEST_F(PlaybackTest, BrokenBuildIsSkippedWhileTheCurrentOneKeepsPlaying)
 {
-    presentation.slide("red", {{"red.png", 8}});
-    presentation.slide("broken", {{"missing.png", 8}});
-    presentation.slide("blue", {{"blue.png", 8}});
-    presentation.playlist({{"red", 0}, {"broken", 0}, {"blue", 0}});
-    ViewerProcess viewer;
-    ASSERT_TRUE(start(viewer));
-    ASSERT_TRUE(screenShows(kRed, startTimeout));
-    ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("Skipping build due to failure to load"), 30s))
-        << viewer.standardError().toStdString();
-    EXPECT_EQ(screenNow(), kRed);
-    EXPECT_TRUE(screenShows(kBlue, 30s)) << viewer.standardError().toStdString();
-    EXPECT_TRUE(viewer.standardError().contains(QStringLiteral("Failed to load image")));
+    {
+        QFile corrupt(QDir(presentation.path()).filePath(QStringLiteral("slides/corrupt.mp4")));
+        ASSERT_TRUE(corrupt.open(QIODevice::WriteOnly));
+        corrupt.write(QByteArray(4096, 'x'));
+    }
+    const struct {
+        BuildSpec broken;
+        const char* logged;
+    } cases[] = {
+        {{QStringLiteral("missing.png"), 8}, "Failed to load image"},
+        {{QStringLiteral("corrupt.mp4"), 8, QStringLiteral("video")}, "Player error: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.broken.image.toStdString());
+        presentation.slide("red", {{"red.png", 8}});
+        presentation.slide("broken", {c.broken});
+        presentation.slide("blue", {{"blue.png", 8}});
+        presentation.playlist({{"red", 0}, {"broken", 0}, {"blue", 0}});
+        ViewerProcess viewer;
+        ASSERT_TRUE(start(viewer));
+        ASSERT_TRUE(screenShows(kRed, startTimeout));
+        ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("Skipping build due to failure to load"), 30s))
+            << viewer.standardError().toStdString();
+        EXPECT_EQ(screenNow(), kRed);
+        EXPECT_TRUE(screenShows(kBlue, 30s)) << viewer.standardError().toStdString();
+        EXPECT_TRUE(viewer.standardError().contains(QLatin1String(c.logged)));
+    }
 }
 
 TEST_F(PlaybackTest, NothingPlayableShowsTheIdleImageAndAsksAgainEverySecond)
@@ -308,4 +346,70 @@ TEST_F(PlaybackTest, BuildEndsAtTheCheckAfterItsPredicateTurnsFalse)
     EXPECT_EQ(screenNow(), kRed) << "still within its window";
     EXPECT_TRUE(screenShows(kBlue, 15s)) << viewer.standardError().toStdString();
     EXPECT_TRUE(viewer.standardError().contains(QStringLiteral("Played build:\nAsset type: Image\nAsset name: red.png\n")));
+}
+
+namespace {
+
+// The wall-clock time of the first log line holding the text after position from, read
+// from glog's prefix ("I20261211 15:26:44.990224 ..."); its position goes to at.
+QDateTime loggedAt(const QString& log, const QString& text, int from = 0, int* at = nullptr)
+{
+    const int found = log.indexOf(text, from);
+    if (at)
+        *at = found;
+    if (found < 0)
+        return {};
+    const int start = log.lastIndexOf(QLatin1Char('\n'), found) + 1;
+    return QDateTime::fromString(log.mid(start + 1, 21), QStringLiteral("yyyyMMdd HH:mm:ss.zzz"));
+}
+
+} // namespace
+
+TEST_F(PlaybackTest, VideoPlaysMovingFramesAndTheNextBuildIsPreparedFiveSecondsIn)
+{
+    presentation.video("clip.mp4", 12);
+    presentation.slide("video", {{"clip.mp4", 10, "video"}});
+    presentation.slide("blue", {{"blue.png", 10}});
+    presentation.playlist({{"video", 0}, {"blue", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(startVerbose(viewer)) << viewer.errorString().toStdString();
+    ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("Playing Asset clip.mp4"), startTimeout))
+        << viewer.standardError().toStdString();
+    QThread::msleep(1000);
+    const QImage first = testsupport::grabScreen(shots.filePath(QStringLiteral("first.png")));
+    QThread::msleep(700);
+    const QImage second = testsupport::grabScreen(shots.filePath(QStringLiteral("second.png")));
+    ASSERT_FALSE(first.isNull());
+    ASSERT_FALSE(second.isNull());
+    EXPECT_NE(first, second) << "the ball moves";
+    EXPECT_NE(testsupport::centreColour(first), kBlack);
+
+    ASSERT_TRUE(screenShows(kBlue, 20s)) << viewer.standardError().toStdString();
+    const QString log = viewer.standardError();
+    int at = 0;
+    const QDateTime started = loggedAt(log, QStringLiteral("Playing Asset clip.mp4"), 0, &at);
+    const QDateTime preparing = loggedAt(log, QStringLiteral("void LoadNextBuildState::startLoadingNextBuild()"), at);
+    ASSERT_TRUE(started.isValid() && preparing.isValid()) << log.toStdString();
+    // Asked for at the once-a-second check with 5 s or less left, then prepared at once.
+    EXPECT_GE(started.msecsTo(preparing), 4000);
+    EXPECT_LE(started.msecsTo(preparing), 6500);
+}
+
+TEST_F(PlaybackTest, ConsecutiveBuildsOfOneVideoKeepItPlaying)
+{
+    presentation.video("clip.mp4", 12);
+    presentation.slide("video", {{"clip.mp4", 4, "video"}, {"clip.mp4", 4, "video"}});
+    presentation.slide("red", {{"red.png", 30}});
+    presentation.playlist({{"video", 0}, {"red", 0}});
+    ViewerProcess viewer;
+    ASSERT_TRUE(startVerbose(viewer)) << viewer.errorString().toStdString();
+    ASSERT_TRUE(viewer.waitForStandardError(QStringLiteral("Stealing asset: "), startTimeout))
+        << viewer.standardError().toStdString();
+    ASSERT_TRUE(screenShows(kRed, 20s)) << viewer.standardError().toStdString();
+    const QString log = viewer.standardError();
+    // One pipeline for both builds; the second build's start does not rewind it.
+    const QString untilRed = log.left(log.indexOf(QStringLiteral("Asset name: clip.mp4\nPlay counter: 1")));
+    EXPECT_EQ(untilRed.count(QStringLiteral("void Player::createPipeline()")), 1) << log.toStdString();
+    EXPECT_FALSE(untilRed.contains(QStringLiteral("Seeking succeeded")));
+    EXPECT_EQ(log.count(QStringLiteral("Set m_fileSrc location")), 1);
 }

@@ -1,5 +1,6 @@
 // Runs the tst_*.qml files against the resources the viewer is built with (qrc:///qml,
 // qrc:///Kestrova), with a real Viewer and Timeline and stand-ins for the other context objects.
+#include "player.h"
 #include "standins.h"
 #include "surfacefactory.h"
 #include "timeline.h"
@@ -19,6 +20,9 @@ public slots:
     void applicationAvailable()
     {
         m_viewer = std::make_unique<Viewer>(m_content.path(), WatchdogNotifier(false));
+        gst_init(nullptr, nullptr);
+        registerGstreamerQmlComponent();
+        qmlRegisterType<Player>("com.kestrova.player", 1, 0, "Player");
     }
 
     void qmlEngineAvailable(QQmlEngine* engine)

@@ -7,6 +7,10 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 const QStringList kKnownKinds = {
     QStringLiteral("web"), QStringLiteral("edge-app"), QStringLiteral("video"), QStringLiteral("image"),
@@ -116,4 +120,24 @@ int TestContent::run(const QString& program, const QStringList& arguments)
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return -1;
     return process.exitCode();
+}
+
+bool TestContent::holdOpenFifo(const QString& name)
+{
+    const QByteArray path = QFile::encodeName(QDir(m_path).filePath(QStringLiteral("slides/") + name));
+    if (::mkfifo(path.constData(), 0600) != 0)
+        return false;
+    // Read and write: opening does not wait for a reader, and the reader sees no end.
+    const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    m_fifos << fd;
+    return true;
+}
+
+void TestContent::releaseFifos()
+{
+    for (int fd : qAsConst(m_fifos))
+        ::close(fd);
+    m_fifos.clear();
 }

@@ -56,9 +56,14 @@ public:
     // Runs a program in the content folder's "slides" directory, where assets resolve;
     // its exit code, -1 when it did not run.
     Q_INVOKABLE int run(const QString& program, const QStringList& arguments);
+    // A named pipe in "slides" that this object keeps open for writing: a reader waits
+    // for data that never comes, until releaseFifos() ends the stream.
+    Q_INVOKABLE bool holdOpenFifo(const QString& name);
+    Q_INVOKABLE void releaseFifos();
 
 private:
     QString m_path;
+    QList<int> m_fifos;
 };
 
 // Answers evaluatePredicate from a table the test fills; predicates not in it are false.
