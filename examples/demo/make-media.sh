@@ -76,3 +76,19 @@ make spinner.gif gif OUT
 # Six seconds of a soft 523 Hz tone (C5) in Ogg Vorbis.
 make tone.ogg gst-launch-1.0 -q audiotestsrc wave=sine freq=523.25 volume=0.3 samplesperbuffer=4410 num-buffers=60 \
     ! audioconvert ! vorbisenc ! oggmux ! filesink location=OUT
+
+# Video. H.264 is encoded from I420 frames (x264's default 4:4:4 cannot be drawn by the GL
+# sink). Sixteen seconds of a ball bouncing over a flat background, 1280x720 at 30 frames a
+# second, with a quiet tone.
+make ball.mp4 gst-launch-1.0 -q \
+    videotestsrc num-buffers=480 pattern=ball background-color=0xff0f4c5c foreground-color=0xfff3a712 \
+    ! video/x-raw,width=1280,height=720,framerate=30/1,format=I420 \
+    ! x264enc speed-preset=veryfast key-int-max=30 ! h264parse ! queue ! mp4mux name=mux ! filesink location=OUT \
+    audiotestsrc wave=sine freq=392 volume=0.15 samplesperbuffer=4410 num-buffers=160 \
+    ! audioconvert ! avenc_aac ! queue ! mux.
+
+# Eight seconds of VP8 in WebM, 960x540: test bars that scroll sideways.
+make bars.webm gst-launch-1.0 -q \
+    videotestsrc num-buffers=240 pattern=smpte horizontal-speed=4 \
+    ! video/x-raw,width=960,height=540,framerate=30/1 \
+    ! vp8enc deadline=1 ! webmmux ! filesink location=OUT
