@@ -380,9 +380,32 @@ TEST_F(PlayerTest, StreamingThreadsAreNamedAndPlaced)
     }));
 }
 
+namespace {
+QTemporaryDir* dotDirectory = nullptr;
+}
+
+// GStreamer writes pipeline graphs only when a folder is configured for them.
+TEST_F(PlayerTest, StartingToPlayWritesThePipelineGraph)
+{
+    auto player = configuredPlayer(QStringLiteral("video.mp4"));
+    ASSERT_TRUE(reachesState(*player, GST_STATE_PAUSED));
+    QDir dots(dotDirectory->path());
+    // Players of earlier tests have played already.
+    for (const QString& old : dots.entryList(QDir::Files))
+        dots.remove(old);
+    QTest::qWait(300);
+    EXPECT_TRUE(dots.entryList(QDir::Files).isEmpty()) << "a paused player writes no graph";
+    player->play();
+    ASSERT_TRUE(reachesState(*player, GST_STATE_PLAYING));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !dots.entryList({QStringLiteral("*pipeline-paused-playing.dot")}).isEmpty(); }, 5000));
+}
+
 int main(int argc, char** argv)
 {
     return testsupport::runGuiTests(argc, argv, [] {
+        dotDirectory = new QTemporaryDir;
+        qputenv("GST_DEBUG_DUMP_DOT_DIR", QFile::encodeName(dotDirectory->path()));
         gst_init(nullptr, nullptr);
         registerGstreamerQmlComponent();
     });
