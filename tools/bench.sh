@@ -9,3 +9,4 @@ for bench in build/tests/nimblesieve/nimblesieve_bench; do
     "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
 done
 bash tools/bench-playback.sh
+bash tools/bench-video.sh

@@ -84,8 +84,9 @@ def write_content(root, slides, duration, always):
 class Viewer:
     """The viewer with its log read line by line; `Play counter: N` lines are noted as they come."""
 
-    def __init__(self, args, content, log_path, on_counter=None):
-        env = dict(os.environ, GLOG_logtostderr="1")
+    def __init__(self, args, content, log_path, on_counter=None, env=None):
+        """env: more environment for the viewer, over this process's."""
+        env = dict(os.environ, GLOG_logtostderr="1", **(env or {}))
         self.log_file = open(log_path, "w")
         self.lines = []  # (monotonic ns on arrival, text)
         self.counter = -1
@@ -407,15 +408,14 @@ def cycle_slides():
     return [("first", PALETTE[:4]), ("second", PALETTE[4:])]
 
 
-def bench_gap(args, work, summary):
-    transitions, duration = args.transitions, args.gap_build_seconds
-    log("== gap and on-screen duration: %d transitions between %g s builds of %d colours"
-        % (transitions, duration, len(PALETTE)))
-    content = os.path.join(work, "gap-content")
-    write_content(content, cycle_slides(), duration, args.always)
-    sampler = Sampler(args, os.path.join(work, "gap-samples.txt"))
+def watch_transitions(args, work, name, content, transitions, duration):
+    """Plays `content` (builds of `duration` seconds) while fbsample reads the screen, until the
+    viewer has logged `transitions` builds and half a second more; prints the time it ran and
+    the sampling note. Samples and log go to work/<name>-samples.txt and work/<name>-viewer.log.
+    Returns (viewer, records, end, clock) as read_samples gives them."""
+    sampler = Sampler(args, os.path.join(work, "%s-samples.txt" % name))
     time.sleep(0.2)
-    viewer = Viewer(args, content, os.path.join(work, "gap-viewer.log"))
+    viewer = Viewer(args, content, os.path.join(work, "%s-viewer.log" % name))
     started = time.monotonic()
     # Play counter N is logged when build N ends; build N+1 must then reach the screen.
     finished = viewer.wait_counter(transitions, 60 + transitions * duration * 3)
@@ -425,6 +425,16 @@ def bench_gap(args, work, summary):
     log("  ran %.0f s; %s" % (time.monotonic() - started, sampling_note(stats)))
     if not finished:
         log("  WARNING: the viewer logged only %d builds (log: %s)" % (viewer.counter + 1, viewer.log_file.name))
+    return viewer, records, end, clock
+
+
+def bench_gap(args, work, summary):
+    transitions, duration = args.transitions, args.gap_build_seconds
+    log("== gap and on-screen duration: %d transitions between %g s builds of %d colours"
+        % (transitions, duration, len(PALETTE)))
+    content = os.path.join(work, "gap-content")
+    write_content(content, cycle_slides(), duration, args.always)
+    viewer, records, end, clock = watch_transitions(args, work, "gap", content, transitions, duration)
     r = analyse_transitions(records, end, transitions, PALETTE)
     report_transitions(r, "gap", summary, clock)
 
@@ -632,14 +642,69 @@ def bench_start(args, work, summary):
                     "%s / %s" % (fmt(min(warm) if warm else None, " ms", 0), fmt(median(warm), " ms", 0)), "<= 1.5 s"))
 
 
-def main():
-    p = argparse.ArgumentParser()
+# ---------------------------------------------------------------- running the parts
+
+def add_common_arguments(p):
+    """The arguments every benchmark takes from its shell script: the programs, the screen
+    and the work folder, and how the screen is sampled."""
     p.add_argument("--viewer", required=True)
     p.add_argument("--predicate", required=True)
     p.add_argument("--fbsample", required=True)
     p.add_argument("--fb", required=True, help="the Xvfb_screen0 file")
     p.add_argument("--xvfb-pid", type=int, required=True)
     p.add_argument("--work", required=True)
+    p.add_argument("--interval-us", type=int, default=250)
+    p.add_argument("--quiet-wait", type=float, default=0,
+                   help="seconds to wait before each part for other kestrova-viewer processes to end")
+    p.add_argument("--sampler-priority", type=int, default=50, help="SCHED_FIFO priority of fbsample, 0: none")
+
+
+def compile_always(args):
+    """args.always: the predicate that always holds, compiled by the predicate tool."""
+    args.always = subprocess.run([args.predicate, "compile", "always"], check=True, capture_output=True,
+                                 text=True).stdout.split()[0]
+
+
+def run_parts(args, parts):
+    """Runs the parts named in args.only (comma-separated) in the order of `parts`, a dict of
+    name -> function(args, work, summary); returns the summary rows (figure, measured, goal)."""
+    chosen = [n.strip() for n in args.only.split(",") if n.strip()]
+    for name in chosen:
+        if name not in parts:
+            sys.exit("unknown part %r; known: %s" % (name, ", ".join(parts)))
+    summary = []
+    others = OtherViewers()
+    for name in [n for n in parts if n in chosen]:
+        others.wait_for_quiet(args.quiet_wait)
+        others.reset()
+        parts[name](args, args.work, summary)
+        report_other_viewers(others, name, summary)
+    return summary
+
+
+def report_other_viewers(others, name, summary):
+    """Warns of other kestrova-viewer processes that ran during part `name`."""
+    seen, most, pct = others.report()
+    if seen:
+        log("  WARNING: %d other kestrova-viewer process(es) ran meanwhile (up to %d at once), using %.0f %% "
+            "of a core on average; their real-time threads share our CPU, so these figures are disturbed"
+            % (len(seen), most, pct))
+        for pid, cmdline in list(seen.items())[:4]:
+            log("    %d: %s" % (pid, cmdline[:150]))
+        summary.append(("  (%s: other viewers ran, CPU)" % name, "%.0f %%" % pct, "-"))
+
+
+def print_summary(summary):
+    log("")
+    log("== summary")
+    widths = [max([len(row[i]) for row in summary] + [len(h)]) for i, h in enumerate(("figure", "measured"))]
+    for row in [("figure", "measured", "goal")] + summary:
+        log("  %-*s  %-*s  %s" % (widths[0], row[0], widths[1], row[1], row[2]))
+
+
+def main():
+    p = argparse.ArgumentParser()
+    add_common_arguments(p)
     p.add_argument("--only", default="gap,memory,cpu,start")
     p.add_argument("--transitions", type=int, default=100)
     p.add_argument("--gap-build-seconds", type=float, default=1.0)
@@ -647,40 +712,10 @@ def main():
     p.add_argument("--mem-build-seconds", type=float, default=0.4)
     p.add_argument("--cpu-seconds", type=float, default=60)
     p.add_argument("--starts", type=int, default=5)
-    p.add_argument("--interval-us", type=int, default=250)
-    p.add_argument("--quiet-wait", type=float, default=0,
-                   help="seconds to wait before each part for other kestrova-viewer processes to end")
-    p.add_argument("--sampler-priority", type=int, default=50, help="SCHED_FIFO priority of fbsample, 0: none")
     args = p.parse_args()
-    args.always = subprocess.run([args.predicate, "compile", "always"], check=True, capture_output=True,
-                                 text=True).stdout.split()[0]
-    summary = []
-    parts = {"gap": bench_gap, "memory": bench_memory, "cpu": bench_cpu, "start": bench_start}
-    for name in args.only.split(","):
-        if name.strip() not in parts:
-            sys.exit("unknown part %r; known: %s" % (name, ", ".join(parts)))
-    others = OtherViewers()
-    for name in ["gap", "memory", "cpu", "start"]:
-        if name in [n.strip() for n in args.only.split(",")]:
-            others.wait_for_quiet(args.quiet_wait)
-            others.reset()
-            parts[name](args, args.work, summary)
-            seen, most, pct = others.report()
-            if seen:
-                log("  WARNING: %d other kestrova-viewer process(es) ran meanwhile (up to %d at once), using %.0f %% "
-                    "of a core on average; their real-time threads share our CPU, so these figures are disturbed"
-                    % (len(seen), most, pct))
-                for pid, cmdline in list(seen.items())[:4]:
-                    log("    %d: %s" % (pid, cmdline[:150]))
-                summary.append(("  (%s: other viewers ran, CPU)" % name, "%.0f %%" % pct, "-"))
-    log("")
-    log("== summary")
-    w0 = max(len(r[0]) for r in summary) if summary else 10
-    w1 = max(len(r[1]) for r in summary) if summary else 10
-    log("  %-*s  %-*s  %s" % (w0, "figure", w1, "measured", "goal"))
-    for name, value, goal in summary:
-        log("  %-*s  %-*s  %s" % (w0, name, w1, value, goal))
-
+    compile_always(args)
+    summary = run_parts(args, {"gap": bench_gap, "memory": bench_memory, "cpu": bench_cpu, "start": bench_start})
+    print_summary(summary)
 
 if __name__ == "__main__":
     main()
