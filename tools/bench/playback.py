@@ -54,29 +54,42 @@ def write_png(path, rgb):
                 + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
 
 
+def build_qml(i, kind, tag, source, seconds):
+    """One build of a slide document: a layer showing the asset for `seconds`. A build stays
+    on screen while its layer animates, so a pause holds it; a video is started by its build."""
+    if kind == "video":
+        animation = ("SequentialAnimation { ScriptAction { script: l%d.playMedia() } "
+                     "PauseAnimation { duration: %d } }" % (i, round(seconds * 1000)))
+    else:
+        animation = "PauseAnimation { duration: %d }" % round(seconds * 1000)
+    return ('        Build { duration: %g; layer: Layer { id: l%d; asset: Asset { tag: "%s"; kind: "%s"; '
+            'name: "%s"; source: "%s" }\n            %s } }' % (seconds, i, tag, kind, tag, source, animation))
+
+
+def write_slides(root, slides, always):
+    """slides: list of (slide name, [(kind, tag, source, seconds)]), the sources in root/slides;
+    writes the slide documents and a playlist of them in that order, each under `always`."""
+    os.makedirs(os.path.join(root, "slides"), exist_ok=True)
+    for name, builds in slides:
+        with open(os.path.join(root, "slides", name + ".qml"), "w") as f:
+            f.write("import QtQuick 2.2\nimport Kestrova 1.0\nSlide {\n    builds: [\n"
+                    + ",\n".join(build_qml(i, *b) for i, b in enumerate(builds)) + "\n    ]\n}\n")
+    with open(os.path.join(root, "playlist.json"), "w") as f:
+        f.write('{"predicates": ["%s"], "slides": [%s]}\n' % (
+            always, ", ".join('{"name": "%s", "predicates": [0]}' % name for name, _ in slides)))
+
+
 def write_content(root, slides, duration, always):
-    """slides: list of (slide name, [palette colours]); every build lasts `duration` seconds."""
+    """slides: list of (slide name, [palette colours]); every build shows its colour as a
+    full-screen picture for `duration` seconds."""
     os.makedirs(os.path.join(root, "slides"), exist_ok=True)
     for _, colours in slides:
         for c in colours:
             image = os.path.join(root, "slides", "%06x.png" % c)
             if not os.path.exists(image):
                 write_png(image, c)
-    for name, colours in slides:
-        builds = []
-        for c in colours:
-            image = "%06x.png" % c
-            # A build stays on screen while its layers animate: the pause holds it.
-            builds.append('        Build { duration: %g; layer: Layer { asset: Asset { tag: "%s"; kind: "image"; '
-                          'name: "%s"; source: "%s" }\n            PauseAnimation { duration: %d } } }'
-                          % (duration, image, image, image, round(duration * 1000)))
-        with open(os.path.join(root, "slides", name + ".qml"), "w") as f:
-            f.write("import QtQuick 2.2\nimport Kestrova 1.0\nSlide {\n    builds: [\n"
-                    + ",\n".join(builds) + "\n    ]\n}\n")
-    playlist = '{"predicates": ["%s"], "slides": [%s]}\n' % (
-        always, ", ".join('{"name": "%s", "predicates": [0]}' % name for name, _ in slides))
-    with open(os.path.join(root, "playlist.json"), "w") as f:
-        f.write(playlist)
+    write_slides(root, [(name, [("image", "%06x.png" % c, "%06x.png" % c, duration) for c in colours])
+                        for name, colours in slides], always)
 
 
 # ---------------------------------------------------------------- processes

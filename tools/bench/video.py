@@ -150,27 +150,6 @@ def make_solid_clip(path, rgb, seconds):
 
 # ---------------------------------------------------------------- content
 
-def build_qml(i, kind, tag, source, seconds):
-    # A build stays on screen while its layer animates; a video starts with the animation.
-    start = "ScriptAction { script: l%d.playMedia() }\n                    " % i if kind == "video" else ""
-    return ("        Build {\n            duration: %g\n            layer: Layer {\n                id: l%d\n"
-            '                asset: Asset { tag: "%s"; kind: "%s"; name: "%s"; source: "%s" }\n'
-            "                SequentialAnimation {\n                    %sPauseAnimation { duration: %d }\n"
-            "                }\n            }\n        }" % (seconds, i, tag, kind, tag, source, start,
-                                                         round(seconds * 1000)))
-
-
-def write_slides(root, slides, always):
-    """slides: list of (slide name, [(kind, tag, source, seconds)]); the sources must be in root/slides."""
-    for name, builds in slides:
-        with open(os.path.join(root, "slides", name + ".qml"), "w") as f:
-            f.write("import QtQuick 2.2\nimport Kestrova 1.0\nSlide {\n    builds: [\n"
-                    + ",\n".join(build_qml(i, *b) for i, b in enumerate(builds)) + "\n    ]\n}\n")
-    with open(os.path.join(root, "playlist.json"), "w") as f:
-        f.write('{"predicates": ["%s"], "slides": [%s]}\n' % (
-            always, ", ".join('{"name": "%s", "predicates": [0]}' % name for name, _ in slides)))
-
-
 # ---------------------------------------------------------------- measuring
 
 def thread_ticks(pid):
@@ -302,7 +281,7 @@ def bench_clip(args, work, summary, label, width, height):
     make_counting_clip(os.path.join(content, "slides", "clip.mp4"), width, height, frames)
     log("  clip made in %.0f s" % (time.monotonic() - began))
     # Two seconds more than the clip, so its last frame has time to be shown.
-    write_slides(content, [("clip", [("video", "clip", "clip.mp4", args.clip_seconds + 2)])], args.always)
+    playback.write_slides(content, [("clip", [("video", "clip", "clip.mp4", args.clip_seconds + 2)])], args.always)
     gst_log = os.path.join(work, "clip-%s-gst.log" % label)
     sampler = Sampler(args, os.path.join(work, "clip-%s-samples.txt" % label))
     time.sleep(0.2)
@@ -428,7 +407,7 @@ def write_switch_content(content, seconds, always):
                 playback.write_png(path, rgb)
             entries.append((kind, "%s-%06x" % (kind, rgb), source, seconds))
         slides.append((name, entries))
-    write_slides(content, slides, always)
+    playback.write_slides(content, slides, always)
 
 
 def gaps_by_transition(r):
