@@ -169,13 +169,10 @@ TEST_F(ClientTest, FullScreenWindowWithTheIdleImage)
 
     // The bare X root is a grey weave; the window must cover all of it, black.
     QTemporaryDir shots;
-    QImage shot;
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        QThread::msleep(500);
-        shot = testsupport::grabScreen(shots.filePath(QStringLiteral("screen.png")));
-        if (!shot.isNull() && shot.pixel(0, 0) == qRgb(0, 0, 0) && shot.pixel(1919, 1079) == qRgb(0, 0, 0))
-            break;
-    }
+    const QImage shot = testsupport::waitForScreen(
+        shots.filePath(QStringLiteral("screen.png")),
+        [](const QImage& shot) { return shot.pixel(0, 0) == qRgb(0, 0, 0) && shot.pixel(1919, 1079) == qRgb(0, 0, 0); },
+        10s);
     ASSERT_FALSE(shot.isNull()) << "no screenshot";
     ASSERT_EQ(shot.size(), QSize(1920, 1080));
     int notBlack = 0;

@@ -162,13 +162,8 @@ protected:
     // Waits until the middle of the screen shows the colour.
     bool screenShows(QRgb colour, std::chrono::milliseconds timeout)
     {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        do {
-            if (testsupport::centreColour(testsupport::grabScreen(shots.filePath(QStringLiteral("s.png")))) == colour)
-                return true;
-            QThread::msleep(200);
-        } while (std::chrono::steady_clock::now() < end);
-        return false;
+        const auto shows = [colour](const QImage& shot) { return testsupport::centreColour(shot) == colour; };
+        return shows(testsupport::waitForScreen(shots.filePath(QStringLiteral("s.png")), shows, timeout));
     }
 
     QRgb screenNow() { return testsupport::centreColour(testsupport::grabScreen(shots.filePath(QStringLiteral("s.png")))); }
@@ -218,12 +213,9 @@ TEST_F(PlaybackTest, RotatedScreenTurnsTheBuildToFillTheWindow)
 
     ViewerProcess viewer;
     ASSERT_TRUE(start(viewer)) << viewer.errorString().toStdString();
-    QImage shot;
-    const auto end = std::chrono::steady_clock::now() + startTimeout;
-    do {
-        QThread::msleep(200);
-        shot = testsupport::grabScreen(shots.filePath(QStringLiteral("s.png")));
-    } while ((shot.isNull() || (shot.pixel(1440, 540) & 0xFFFFFF) != kRed) && std::chrono::steady_clock::now() < end);
+    const QImage shot = testsupport::waitForScreen(
+        shots.filePath(QStringLiteral("s.png")),
+        [](const QImage& shot) { return (shot.pixel(1440, 540) & 0xFFFFFF) == kRed; }, startTimeout);
     ASSERT_FALSE(shot.isNull());
     const auto at = [&](int x, int y) { return shot.pixel(x, y) & 0xFFFFFF; };
     EXPECT_EQ(at(1440, 540), kRed) << viewer.standardError().toStdString();

@@ -5,6 +5,10 @@
 #include <QProcess>
 #include <QRgb>
 #include <QString>
+#include <QThread>
+
+#include <chrono>
+#include <functional>
 
 namespace testsupport {
 
@@ -16,6 +20,21 @@ inline QImage grabScreen(const QString& path)
     if (!import.waitForFinished(30000) || import.exitCode() != 0)
         return {};
     return QImage(path);
+}
+
+// Captures the screen every 200 ms until a capture satisfies the check or the time is up;
+// the last capture (null when none worked).
+inline QImage waitForScreen(const QString& path, const std::function<bool(const QImage&)>& check,
+                            std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    QImage shot;
+    for (;;) {
+        shot = grabScreen(path);
+        if ((!shot.isNull() && check(shot)) || std::chrono::steady_clock::now() >= end)
+            return shot;
+        QThread::msleep(200);
+    }
 }
 
 // The colour in the middle of the screen.
